@@ -1,0 +1,17 @@
+#pragma once
+// Services of the desktop that need no window: the online check, the page
+// download and the strict encoding conversion behind the toolkit.
+
+#include "text/text.h"
+
+namespace telvoro::shell {
+
+// True only when the system has a route to the internet.
+bool CheckOnline();
+// The whole body of a GET, never from a cache, with WebRequest's timeouts and a
+// bound on the size; empty on any failure (HTTP error statuses included).
+Bytes DownloadWholePage(const Text& address);
+// Empty unless the whole input converts from one encoding to the other.
+Bytes ConvertEncodingStrict(const Bytes& input, const Text& from, const Text& to);
+
+}  // namespace telvoro::shell
