@@ -3,6 +3,8 @@
 // returning the response body. Failures give an empty or shortened body, never
 // an error of their own.
 
+#include <string>
+
 #include "text/text.h"
 
 namespace telvoro {
@@ -22,6 +24,10 @@ struct WebRequestOptions {
   // usual vocabulary; tests shorten them).
   long connectTimeoutSeconds = 30;
   long stallTimeoutSeconds = 60;  // abort when no byte arrives for this long
+
+  // Test hook: a PEM file of the only certificate authorities to trust for
+  // https (empty: the system's store).
+  std::string caFile;
 };
 
 Bytes WebRequest(const Text& address, const WebRequestOptions& options = {});
