@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 
 packages=(
   build-essential cmake pkg-config git
-  libgtk-3-dev libwebkit2gtk-4.1-dev libcurl4-openssl-dev libre2-dev libx11-dev
+  libgtk-3-dev libwebkit2gtk-4.1-dev libcurl4-openssl-dev libssl-dev libre2-dev libx11-dev
   libgtest-dev libgmock-dev
   fonts-wqy-zenhei bubblewrap xdg-dbus-proxy
   nodejs npm
