@@ -1,7 +1,115 @@
 #include "shell/startup.h"
 
+#include <string_view>
+
+#include <telvoro/config.h>
+
+#include "resolve/regex_object.h"
+#include "shell/hotkeys.h"
+#include "text/encoding.h"
+
 namespace telvoro::shell {
 
-void RunStartUp(Toolkit&) {}
+namespace {
+
+constexpr int kF10 = 121;
+constexpr int kF11 = 122;
+
+const Ref kMainWindow{"MainWindow", ""};
+
+// The notice page as a Text, read afresh and strictly converted: a page that
+// is not wholly UTF-8 with a GBK form gives the empty Text.
+Text ReadNoticePage(Toolkit& toolkit, const Text& address) {
+  Bytes converted = toolkit.ConvertEncoding(toolkit.DownloadPage(address), "UTF-8", "GBK");
+  return ToText(converted);
+}
+
+// The download link comes from a web page and goes to the desktop's handler:
+// only an absolute http or https address with a host may go there.
+bool IsWebAddress(const Text& address) {
+  const std::string_view s = address.bytes();
+  auto startsWith = [&](std::string_view prefix) {
+    if (s.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+      const char c = s[i];
+      const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+      if (lower != prefix[i]) return false;
+    }
+    return true;
+  };
+  std::size_t hostAt = 0;
+  if (startsWith("http://")) {
+    hostAt = 7;
+  } else if (startsWith("https://")) {
+    hostAt = 8;
+  } else {
+    return false;
+  }
+  if (hostAt >= s.size() || s[hostAt] == '/' || s[hostAt] == '?' || s[hostAt] == '#') return false;
+  for (const char c : s)
+    if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f) return false;
+  return true;
+}
+
+}  // namespace
+
+Text Utf8ToText(const Bytes& bytes) {
+  if (bytes.empty()) return {};
+  // The whole input is converted; the Text then ends at the first zero byte.
+  return Text(Utf8ToGbk(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())));
+}
+
+void RunStartUp(Toolkit& toolkit) {
+  RegexObject linkObject;
+  RegexObject countObject;
+
+  if (!toolkit.IsOnline()) {
+    toolkit.MessageBox(Text::FromUtf8("未检测到网络…"), kMessageBoxStop, Text::FromUtf8("无网络："));
+    toolkit.EndProgram(0);
+    return;
+  }
+
+  const Text noticePage(config::kNoticePage);
+  toolkit.WriteText({"MainWindow", "超文本浏览框2"}, TextProperty::Address, noticePage);
+
+  Text title;
+  {
+    const Text page = Utf8ToText(toolkit.DownloadPage(noticePage));
+    title = TextBetween(page, "title content-title\">", "</h2>");
+  }
+
+  // A page that could not be read has no title; that is no news of a version.
+  Text linkPage;
+  if (!title.empty() && title != "4118") {
+    const int answer = toolkit.MessageBox(Text::FromUtf8("软件已更新，是否更新最新版本？"), kMessageBoxQuestion,
+                                          Text::FromUtf8("Kessan提示："));
+    if (answer == kAnswerYes) {
+      linkPage = ReadNoticePage(toolkit, noticePage);
+      linkObject.Search("clearfix\"> <p>(.*?)</p> </div>", linkPage);
+      const Text link = linkObject.SubMatchText(1, 1);
+      if (IsWebAddress(link)) toolkit.OpenAddress(link);
+      // Carried out once this handler has returned; the rest still runs.
+      toolkit.DestroyWindow(kMainWindow.window);
+    }
+  }
+
+  toolkit.WriteInt(kMainWindow, IntProperty::AlwaysOnTop, 1);
+
+  const Text countPage = ReadNoticePage(toolkit, noticePage);
+  countObject.Search(Text::FromUtf8("浏览(.*?)</span>"), countPage);
+  toolkit.WriteText(kMainWindow, TextProperty::Caption,
+                    Text::FromUtf8("Telvoro 使用人数") + countObject.SubMatchText(1, 1));
+
+  {
+    const NativeHandle owner = toolkit.Handle(kMainWindow);
+    const NativeHandle sink = toolkit.Handle({"MainWindow", "标签1"});
+    addressBarHotkey = toolkit.RegisterHotkey(owner, sink, 0, kF11);
+  }
+  {
+    const NativeHandle owner = toolkit.Handle(kMainWindow);
+    const NativeHandle sink = toolkit.Handle({"MainWindow", "标签1"});
+    titleBarHotkey = toolkit.RegisterHotkey(owner, sink, 0, kF10);
+  }
+}
 
 }  // namespace telvoro::shell
