@@ -33,6 +33,8 @@ class RegexObject {
 
  private:
   struct State;
+  // Lets the resolver hand all of its rows one converted page.
+  friend struct RegexObjectInternals;
   std::shared_ptr<const State> state_;
 };
 
