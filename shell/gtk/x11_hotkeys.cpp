@@ -124,8 +124,10 @@ int X11Hotkeys::Grab(int virtualKey, Pressed onPress) {
     gdk_x11_display_error_trap_push(gdkDisplay);
     XGrabKey(display, code, modifiers, registry.root, False, GrabModeAsync, GrabModeAsync);
     if (gdk_x11_display_error_trap_pop(gdkDisplay) != 0) {
+      // Given back at once: the key must be free for whoever holds the rest.
       gdk_x11_display_error_trap_push(gdkDisplay);
       for (const unsigned grabbed : held) XUngrabKey(display, code, grabbed, registry.root);
+      XSync(display, False);
       gdk_x11_display_error_trap_pop_ignored(gdkDisplay);
       return 0;
     }
