@@ -38,9 +38,9 @@ std::size_t Utf8SequenceLength(unsigned char lead) {
   return 1;
 }
 
-std::string_view Piece(const std::string& subject, const Span& span) {
+std::string_view Piece(std::string_view subject, const Span& span) {
   if (!span.TookPart()) return {};
-  return std::string_view(subject).substr(span.begin, span.end - span.begin);
+  return subject.substr(span.begin, span.end - span.begin);
 }
 
 }  // namespace
@@ -62,19 +62,22 @@ struct RegexObject::State {
   // for left to right cost one pass over the subject in all.
   mutable std::size_t knownUtf8 = 0;
   mutable std::size_t knownGbk = 0;
+  // The GBK subject, made from the UTF-8 when a position is first asked for.
+  mutable std::shared_ptr<const Text> gbk;
 
-  const std::string& Utf8() const { return *subject.utf8; }
+  std::string_view Utf8() const { return subject.utf8; }
 
   // The caller holds mutex in each of these.
   bool FindNext() const {
     if (exhausted) return false;
-    const std::string& text = Utf8();
+    const std::string_view text = Utf8();
     if (next > text.size() || (!global && !matches.empty())) {
       exhausted = true;
       return false;
     }
     std::vector<re2::StringPiece> pieces(static_cast<std::size_t>(groups) + 1);
-    if (!engine->Match(text, next, text.size(), re2::RE2::UNANCHORED, pieces.data(), groups + 1)) {
+    if (!engine->Match(re2::StringPiece(text.data(), text.size()), next, text.size(), re2::RE2::UNANCHORED,
+                       pieces.data(), groups + 1)) {
       exhausted = true;
       return false;
     }
@@ -112,16 +115,17 @@ struct RegexObject::State {
 
   // The 0-based byte offset in the GBK subject where the match begins.
   int GbkOffset(const Match& match) const {
-    const std::string& text = Utf8();
-    const std::string& gbk = subject.gbk->bytes();
+    const std::string_view text = Utf8();
+    if (!gbk) gbk = subject.gbk ? subject.gbk : std::make_shared<const Text>(Utf8ToGbk(text));
+    const std::string& bytes = gbk->bytes();
     const std::size_t at = match[0].begin;
     // Every well-formed GBK character becomes one UTF-8 character and back,
     // so the GBK length of what stands in front of the match is its offset.
     if (at < knownUtf8) knownUtf8 = knownGbk = 0;
     const std::size_t guess =
-        knownGbk + GbkLengthOfUtf8(std::string_view(text).substr(knownUtf8, at - knownUtf8));
+        knownGbk + GbkLengthOfUtf8(text.substr(knownUtf8, at - knownUtf8));
     const std::string matched = Utf8ToGbk(Piece(text, match[0]));
-    if (guess <= gbk.size() && gbk.compare(guess, matched.size(), matched) == 0) {
+    if (guess <= bytes.size() && bytes.compare(guess, matched.size(), matched) == 0) {
       knownUtf8 = at;
       knownGbk = guess;
       return static_cast<int>(guess);
@@ -130,14 +134,14 @@ struct RegexObject::State {
     // need not have their length, so count character by character.
     std::size_t utf8 = 0;
     std::size_t offset = 0;
-    while (offset < gbk.size() && utf8 < at) {
-      if (static_cast<unsigned char>(gbk[offset]) < 0x80) {
+    while (offset < bytes.size() && utf8 < at) {
+      if (static_cast<unsigned char>(bytes[offset]) < 0x80) {
         ++utf8;
         ++offset;
         continue;
       }
-      const std::size_t unit = offset + 1 < gbk.size() ? 2 : 1;
-      utf8 += GbkToUtf8(std::string_view(gbk).substr(offset, unit)).size();
+      const std::size_t unit = offset + 1 < bytes.size() ? 2 : 1;
+      utf8 += GbkToUtf8(std::string_view(bytes).substr(offset, unit)).size();
       offset += unit;
     }
     return static_cast<int>(offset);
@@ -157,7 +161,7 @@ struct RegexObject::State {
   // The replacement's "$1".."$99", "$&", "$`", "$'" and "$$", as a browser's
   // String.replace reads them; any other "$" stands for itself.
   void AppendReplacement(std::string& out, std::string_view replacement, const Match& match) const {
-    const std::string& text = Utf8();
+    const std::string_view text = Utf8();
     auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
     for (std::size_t i = 0; i < replacement.size(); ++i) {
       const char c = replacement[i];
@@ -173,10 +177,10 @@ struct RegexObject::State {
         out += Piece(text, match[0]);
         ++i;
       } else if (n == '`') {
-        out.append(text, 0, match[0].begin);
+        out += text.substr(0, match[0].begin);
         ++i;
       } else if (n == '\'') {
-        out.append(text, match[0].end, std::string::npos);
+        out += text.substr(match[0].end);
         ++i;
       } else if (isDigit(n)) {
         const int one = n - '0';
@@ -198,10 +202,12 @@ struct RegexObject::State {
   }
 };
 
-PreparedSubject PrepareSubject(Text subject) {
+PreparedSubject PrepareSubject(const Text& subject) {
+  auto utf8 = std::make_shared<const std::string>(GbkToUtf8(subject.bytes()));
   PreparedSubject prepared;
-  prepared.gbk = std::make_shared<const Text>(std::move(subject));
-  prepared.utf8 = std::make_shared<const std::string>(GbkToUtf8(prepared.gbk->bytes()));
+  prepared.utf8 = *utf8;
+  prepared.owner = std::move(utf8);
+  prepared.gbk = std::make_shared<const Text>(subject);
   return prepared;
 }
 
@@ -253,19 +259,17 @@ Text RegexObject::ReplaceMatches(const Text& replacement) const {
   } else {
     s.MatchAt(1);
   }
-  if (s.matches.empty()) return *s.subject.gbk;
-
-  const std::string& text = s.Utf8();
+  const std::string_view text = s.Utf8();
   const std::string rule = GbkToUtf8(replacement.bytes());
   std::string out;
   out.reserve(text.size());
   std::size_t copied = 0;
   for (const Match& match : s.matches) {
-    out.append(text, copied, match[0].begin - copied);
+    out += text.substr(copied, match[0].begin - copied);
     s.AppendReplacement(out, rule, match);
     copied = match[0].end;
   }
-  out.append(text, copied, std::string::npos);
+  out += text.substr(copied);
   return Text(Utf8ToGbk(out));
 }
 

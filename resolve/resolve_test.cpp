@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "resolve/regex_object_internal.h"
+#include "text/encoding.h"
 #include "text/text.h"
 #include "web/testing/loopback_server.h"
 
@@ -71,6 +73,50 @@ TEST(DecodePage, MalformedAndForeignCharactersGetSubstitutes) {
     EXPECT_EQ(gbk.substr(gbk.size() - c.tail.size()), c.tail) << c.name;
     // Whatever stands in for the trouble is GBK and converts back to UTF-8.
     EXPECT_FALSE(Text(gbk).ToUtf8().empty()) << c.name;
+  }
+}
+
+// The resolver searches the page in its UTF-8 form without the round trip
+// through a GBK Text when it can; what it searches must be that round trip.
+TEST(PreparePage, IsThePageAfterDecodePageInTheEnginesForm) {
+  std::string chinese;  // 96 KB and more of text without any ASCII byte
+  while (chinese.size() < 100 * 1024) chinese += "风景纪录片第一集山川与河流";
+  std::string lines;
+  while (lines.size() < 200 * 1024) lines += "<p>风景纪录片 第一集：山川与河流，播放次数 12345 次。</p>\n";
+  const std::string emoji = "\xF0\x9F\x98\x80";
+  struct Case {
+    const char* name;
+    std::string page;
+    bool same;  // the page needs no change
+  };
+  const std::vector<Case> cases = {
+      {"empty", "", true},
+      {"ASCII", "<html>value=\"http://x\"</html>", true},
+      {"Chinese lines", lines, true},
+      {"a long stretch without ASCII", "a" + chinese + "b" + chinese, true},
+      {"other scripts that GBK holds", lines + "€·αβγДЖあアＡＢ，。、" + lines, true},
+      {"emoji far into the page", lines + emoji + lines, false},
+      {"a BMP character without a GBK form", lines + "한" + lines, false},
+      {"the replacement character itself", lines + "\xEF\xBF\xBD" + lines, false},
+      {"overlong form and surrogate", lines + "\xC0\xAF" + lines + "\xED\xA0\x80" + lines, false},
+      {"emoji at the start", emoji + lines, false},
+      {"truncated sequence at the end", lines + "\xE4\xBD", false},
+      {"malformed bytes at every piece border",
+       [&] {
+         std::string page = lines;
+         for (std::size_t at = 65536 - 2; at < page.size(); at += 65536) page.replace(at, 4, "\xE4\xBDx\xC0");
+         return page;
+       }(),
+       false},
+      {"malformed inside a long stretch without ASCII", chinese + "\xE4\xBD" + chinese + "\xFF", false},
+  };
+  for (const auto& c : cases) {
+    auto body = std::make_shared<const Bytes>(c.page.begin(), c.page.end());
+    const std::string_view page(reinterpret_cast<const char*>(body->data()), body->size());
+    const PreparedSubject prepared = PreparePage(body, page);
+    const std::string expected = GbkToUtf8(DecodePage(Text(c.page)).bytes());
+    EXPECT_EQ(std::string(prepared.utf8), expected) << c.name;
+    EXPECT_EQ(prepared.utf8.data() == page.data(), c.same) << c.name;
   }
 }
 
