@@ -6,7 +6,11 @@
 # display, openbox as window manager, a session D-Bus, and a private HOME and
 # XDG directories.
 #
-#   tests/desktop/sandbox.sh [--screen WxHxD] -- command [args...]
+#   tests/desktop/sandbox.sh [--screen WxHxD] [--online] -- command [args...]
+#
+# --online adds a default route into loopback: the system then looks connected
+# (GIO's network monitor says so), yet every packet stays on this machine and
+# an address outside 127.0.0.0/8 is refused at once.
 #
 # Inside the command: DISPLAY, HOME, XDG_*_HOME, XDG_RUNTIME_DIR and
 # DBUS_SESSION_BUS_ADDRESS point at the private desktop; SANDBOX_DIR is a
@@ -14,25 +18,31 @@
 set -euo pipefail
 
 screen=1280x1024x24
+online=()
 while (($#)); do
   case $1 in
     --screen) screen=$2; shift 2 ;;
+    --online) online=(--online); shift ;;
     --) shift; break ;;
     *) break ;;
   esac
 done
-(($#)) || { echo "usage: $0 [--screen WxHxD] -- command [args...]" >&2; exit 2; }
+(($#)) || { echo "usage: $0 [--screen WxHxD] [--online] -- command [args...]" >&2; exit 2; }
 
 if [[ ${TELVORO_SANDBOX_INNER:-} != 1 ]]; then
   # A new network namespace needs root (or a user namespace that maps us to root).
   if [[ $(id -u) == 0 ]]; then
-    exec env TELVORO_SANDBOX_INNER=1 unshare -n -m --propagation private -- "$0" --screen "$screen" -- "$@"
+    exec env TELVORO_SANDBOX_INNER=1 unshare -n -m --propagation private -- "$0" --screen "$screen" "${online[@]}" -- "$@"
   else
-    exec env TELVORO_SANDBOX_INNER=1 unshare -n -m -r --propagation private -- "$0" --screen "$screen" -- "$@"
+    exec env TELVORO_SANDBOX_INNER=1 unshare -n -m -r --propagation private -- "$0" --screen "$screen" "${online[@]}" -- "$@"
   fi
 fi
 
 ip link set lo up
+if ((${#online[@]})); then
+  ip route add default dev lo
+  ip -6 route add default dev lo 2>/dev/null || true
+fi
 mkdir -p /tmp/.X11-unix
 mount -t tmpfs -o mode=1777 telvoro-x11 /tmp/.X11-unix
 
