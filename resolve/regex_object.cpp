@@ -75,16 +75,18 @@ struct RegexObject::State {
       exhausted = true;
       return false;
     }
+    // RE2 reports an empty match of a null text as no part taken.
+    const char* base = text.empty() ? "" : text.data();
     std::vector<re2::StringPiece> pieces(static_cast<std::size_t>(groups) + 1);
-    if (!engine->Match(re2::StringPiece(text.data(), text.size()), next, text.size(), re2::RE2::UNANCHORED,
-                       pieces.data(), groups + 1)) {
+    if (!engine->Match(re2::StringPiece(base, text.size()), next, text.size(), re2::RE2::UNANCHORED, pieces.data(),
+                       groups + 1)) {
       exhausted = true;
       return false;
     }
     Match match(pieces.size());
     for (std::size_t i = 0; i < pieces.size(); ++i) {
       if (pieces[i].data() == nullptr) continue;
-      const auto begin = static_cast<std::size_t>(pieces[i].data() - text.data());
+      const auto begin = static_cast<std::size_t>(pieces[i].data() - base);
       match[i] = Span{begin, begin + pieces[i].size()};
     }
     const std::size_t end = match[0].end;

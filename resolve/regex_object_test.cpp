@@ -141,6 +141,11 @@ TEST(RegexObject, EmptyMatchesStepOverWholeCharacters) {
   RegexObject re;
   ASSERT_TRUE(re.Search("x*", U("你好")));
   EXPECT_EQ(re.MatchCount(), 3);  // before, between and after the two characters
+  ASSERT_TRUE(re.Search("x*", ""));
+  EXPECT_EQ(re.MatchCount(), 1);
+  int position = -5;
+  EXPECT_EQ(re.MatchText(1, &position), Text());
+  EXPECT_EQ(position, 0);
   ASSERT_TRUE(re.Search("a*", "baaac"));
   ASSERT_EQ(re.MatchCount(), 4);
   EXPECT_EQ(re.MatchText(2), Text("aaa"));

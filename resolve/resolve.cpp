@@ -122,9 +122,7 @@ Text ResolvePlayerAddress(const Text& pageAddress) {
   const auto body = std::make_shared<const Bytes>(WebRequest(pageAddress));
   // ToText: the page ends at its first zero byte.
   std::string_view page(reinterpret_cast<const char*>(body->data()), body->size());
-  if (const void* zero = std::memchr(page.data(), 0, page.size())) {
-    page = page.substr(0, static_cast<std::size_t>(static_cast<const char*>(zero) - page.data()));
-  }
+  page = page.substr(0, page.find('\0'));
   const PreparedSubject pageText = PreparePage(body, page);
 
   RegexObjectInternals::Search(youku, Text("value=\"http://(.*?)swf\" >"), pageText);
