@@ -124,8 +124,7 @@ struct RegexObject::State {
     // Every well-formed GBK character becomes one UTF-8 character and back,
     // so the GBK length of what stands in front of the match is its offset.
     if (at < knownUtf8) knownUtf8 = knownGbk = 0;
-    const std::size_t guess =
-        knownGbk + GbkLengthOfUtf8(text.substr(knownUtf8, at - knownUtf8));
+    const std::size_t guess = knownGbk + GbkLengthOfUtf8(text.substr(knownUtf8, at - knownUtf8));
     const std::string matched = Utf8ToGbk(Piece(text, match[0]));
     if (guess <= bytes.size() && bytes.compare(guess, matched.size(), matched) == 0) {
       knownUtf8 = at;
