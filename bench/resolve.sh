@@ -64,13 +64,17 @@ hyperfine -N --warmup 3 --min-runs 20 --export-json "$work/times.json" \
 
 python3 - "$work/times.json" <<'PY'
 import json, sys
-t = {r["command"]: r["mean"] for r in json.load(open(sys.argv[1]))["results"]}
+r = {x["command"]: x for x in json.load(open(sys.argv[1]))["results"]}
 rows = [
-    ("telvoro-resolve / curl, 1 MB", t["resolve-1mb"] / t["curl-1mb"], 2.0),
-    ("telvoro-resolve / curl, 20 MB", t["resolve-20mb"] / t["curl-20mb"], 3.0),
-    ("hostile 2 MB / benign 2 MB", t["resolve-hostile-2mb"] / t["resolve-2mb"], 3.0),
+    ("telvoro-resolve / curl, 1 MB", "resolve-1mb", "curl-1mb", 2.0),
+    ("telvoro-resolve / curl, 20 MB", "resolve-20mb", "curl-20mb", 3.0),
+    ("hostile 2 MB / benign 2 MB", "resolve-hostile-2mb", "resolve-2mb", 3.0),
 ]
+# The mean decides; the fastest runs show what a busy machine adds to it.
 print()
-for name, ratio, aim in rows:
-    print(f"{name:32s} {ratio:5.2f}x  (aim <= {aim:.0f}x) {'ok' if ratio <= aim else 'MISSED'}")
+print(f"{'':32s} {'mean':>6s} {'median':>7s} {'min':>6s}")
+for name, a, b, aim in rows:
+    ratio = {k: r[a][k] / r[b][k] for k in ("mean", "median", "min")}
+    verdict = "ok" if ratio["mean"] <= aim else "MISSED"
+    print(f"{name:32s} {ratio['mean']:5.2f}x {ratio['median']:6.2f}x {ratio['min']:5.2f}x  (aim <= {aim:.0f}x) {verdict}")
 PY
