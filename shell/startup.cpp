@@ -45,7 +45,8 @@ bool IsWebAddress(const Text& address) {
   } else {
     return false;
   }
-  if (hostAt >= s.size() || s[hostAt] == '/' || s[hostAt] == '?' || s[hostAt] == '#') return false;
+  if (hostAt >= s.size()) return false;
+  if (const char first = s[hostAt]; first == '/' || first == '\\' || first == '?' || first == '#') return false;
   for (const char c : s)
     if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f) return false;
   return true;

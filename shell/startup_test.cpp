@@ -151,6 +151,8 @@ TEST_F(StartUp, OtherTitleAnsweredYesOpensOnlyWebLinksThenCloses) {
       {"/download/telvoro.zip", false},
       {"http://", false},
       {"https:///path", false},
+      {"http:\\\\evil.example/", false},
+      {"http://\\\\evil.example/", false},
       {"http://example.org/a b", false},
       {"smb://server/share", false},
       {" http://example.org/", false},
