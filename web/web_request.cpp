@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <mutex>
 #include <new>
 #include <string>
@@ -145,8 +146,14 @@ curl_slist* HeaderList(const Text& block) {
   return list;
 }
 
+using Clock = std::chrono::steady_clock;
+
 struct Transfer {
   CURL* curl = nullptr;
+  // The last moment a byte came in (or a byte of the form body went out).
+  Clock::time_point lastByte = Clock::now();
+  curl_off_t sent = 0;
+  Clock::duration stallLimit = Clock::duration::zero();  // zero: no limit
   Bytes body;
   bool bodyStarted = false;
   std::string headerBlock;         // of the latest response, CR LF line ends
@@ -155,6 +162,7 @@ struct Transfer {
 
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
+  t->lastByte = Clock::now();
   const std::size_t total = size * count;
   std::string_view line(data, total);
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
@@ -179,6 +187,7 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
 
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
+  t->lastByte = Clock::now();
   const std::size_t total = size * count;
   try {
     if (!t->bodyStarted) {
@@ -194,6 +203,18 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     return 0;  // ends the transfer; the body read so far is returned
   }
   return total;
+}
+
+// Called about once a second even while nothing moves: ends a transfer that has
+// received nothing for the stall limit.
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) {
+  auto* t = static_cast<Transfer*>(user);
+  const Clock::time_point now = Clock::now();
+  if (sent != t->sent) {
+    t->sent = sent;
+    t->lastByte = now;
+  }
+  return t->stallLimit != Clock::duration::zero() && now - t->lastByte > t->stallLimit ? 1 : 0;
 }
 
 // The cookie string of every "Set-Cookie" line: name=value pieces joined by "; ".
@@ -301,8 +322,10 @@ Bytes WebRequest(const Text& address, const WebRequestOptions& options) {
   // long, and on a transfer that stops delivering bytes.
   if (options.connectTimeoutSeconds > 0) curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, options.connectTimeoutSeconds);
   if (options.stallTimeoutSeconds > 0) {
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, options.stallTimeoutSeconds);
+    transfer.stallLimit = std::chrono::seconds(options.stallTimeoutSeconds);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &OnProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
   }
 
   // The process cookie store, unless the caller keeps the cookies.
@@ -331,6 +354,7 @@ Bytes WebRequest(const Text& address, const WebRequestOptions& options) {
 
   // Failures of the transfer are not reported: the caller sees an empty or
   // shortened body and whatever header block arrived.
+  transfer.lastByte = Clock::now();
   curl_easy_perform(curl);
 
   Text responseHeaders = ReplaceText(Text(transfer.headerBlock), "Set-Cookie", "Set-Cookie", false);

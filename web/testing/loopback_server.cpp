@@ -235,13 +235,13 @@ void LoopbackServer::Serve(const std::string& target, std::string responseBytes)
 }
 
 void LoopbackServer::Serve(const std::string& target, CannedReply reply) {
-  auto shared = std::make_shared<const CannedReply>(std::move(reply));
-  Serve(target, [shared](const RecordedRequest&) { return *shared; });
+  std::lock_guard lock(mutex_);
+  routes_[target] = Route{nullptr, std::make_shared<const CannedReply>(std::move(reply))};
 }
 
 void LoopbackServer::Serve(const std::string& target, Handler handler) {
   std::lock_guard lock(mutex_);
-  routes_[target] = std::move(handler);
+  routes_[target] = Route{std::move(handler), nullptr};
 }
 
 void LoopbackServer::ServeDefault(Handler handler) {
@@ -297,21 +297,22 @@ void LoopbackServer::AcceptLoop() {
   }
 }
 
-CannedReply LoopbackServer::Answer(const RecordedRequest& request) {
-  Handler handler;
+std::shared_ptr<const CannedReply> LoopbackServer::Answer(const RecordedRequest& request) {
+  Route route;
   {
     std::lock_guard lock(mutex_);
     requests_.push_back(request);
     auto it = routes_.find(request.target);
     if (it == routes_.end()) it = routes_.find(PathOf(request.target));
     if (it != routes_.end()) {
-      handler = it->second;
+      route = it->second;
     } else {
-      handler = default_;
+      route.handler = default_;
     }
   }
-  if (handler) return handler(request);
-  return CannedReply{HttpResponse(404, "not found\n")};
+  if (route.canned) return route.canned;
+  if (route.handler) return std::make_shared<const CannedReply>(route.handler(request));
+  return std::make_shared<const CannedReply>(CannedReply{HttpResponse(404, "not found\n")});
 }
 
 void LoopbackServer::ServeConnection(int fd) {
@@ -369,7 +370,8 @@ void LoopbackServer::ServeConnection(int fd) {
     pending.erase(0, requestEnd);
     const bool clientCloses = EqualsNoCase(HeaderIn(request.head, "Connection"), "close");
 
-    const CannedReply reply = Answer(request);
+    const std::shared_ptr<const CannedReply> answer = Answer(request);
+    const CannedReply& reply = *answer;
     if (!stream.WriteAll(reply.bytes)) break;
     if (reply.then == CannedReply::kStall) {
       std::unique_lock lock(impl_->stallMutex);

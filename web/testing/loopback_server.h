@@ -88,14 +88,18 @@ class LoopbackServer {
   void Start(std::uint16_t port);
   void AcceptLoop();
   void ServeConnection(int fd);
-  CannedReply Answer(const RecordedRequest& request);
+  struct Route {
+    Handler handler;
+    std::shared_ptr<const CannedReply> canned;  // served without a copy
+  };
+  std::shared_ptr<const CannedReply> Answer(const RecordedRequest& request);
 
   int listenFd_ = -1;
   int wakeFd_ = -1;
   std::uint16_t port_ = 0;
   std::unique_ptr<Impl> impl_;
   mutable std::mutex mutex_;
-  std::map<std::string, Handler> routes_;
+  std::map<std::string, Route> routes_;
   Handler default_;
   std::vector<RecordedRequest> requests_;
   std::size_t connections_ = 0;
