@@ -110,16 +110,14 @@ gboolean FixedBoxDraw(GtkWidget* widget, cairo_t* cr) {
     gdk_cairo_set_source_rgba(cr, &box->background);
     cairo_paint(cr);
   }
-  if (box->groupFrame && w > 1 && h > 8) {
-    // The frame runs at half a caption's height from the top, as if a caption were there.
+  if (box->groupFrame && h > 0) {
+    // Of a group box's etched frame only the bottom edge is drawn: it parts
+    // the bar from what lies below; the other edges would only be noise along
+    // the controls that cover the box.
     cairo_set_line_width(cr, 1);
-    cairo_set_source_rgb(cr, 0.63, 0.63, 0.63);
-    cairo_rectangle(cr, 0.5, 6.5, w - 2, h - 8);
-    cairo_stroke(cr);
-    cairo_set_source_rgb(cr, 1, 1, 1);
-    cairo_move_to(cr, 1.5, h - 1.5);
-    cairo_line_to(cr, w - 0.5, h - 1.5);
-    cairo_line_to(cr, w - 0.5, 7.5);
+    cairo_set_source_rgb(cr, 0.75, 0.75, 0.75);
+    cairo_move_to(cr, 0, h - 0.5);
+    cairo_line_to(cr, w, h - 0.5);
     cairo_stroke(cr);
   }
   // Bottom of the stack first, so that earlier children are painted over later ones.

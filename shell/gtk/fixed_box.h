@@ -17,7 +17,7 @@ void FixedBoxMove(GtkWidget* box, GtkWidget* child, int x, int y, int width, int
 void FixedBoxSetRequest(GtkWidget* box, int width, int height);
 // A plain background colour painted under the children; nullptr: none (transparent).
 void FixedBoxSetBackground(GtkWidget* box, const GdkRGBA* colour);
-// An etched one-pixel frame, as a group box without a caption draws it.
+// A group box's frame (its bottom edge, a one-pixel line).
 void FixedBoxSetGroupFrame(GtkWidget* box, bool on);
 bool IsFixedBox(GtkWidget* widget);
 

@@ -314,6 +314,15 @@ struct GtkToolkit::Impl {
       if (w->form.maximiseButton && Resizable(w->border)) functions |= GDK_FUNC_MAXIMIZE;
       if (w->form.closeButton) functions |= GDK_FUNC_CLOSE;
       gdk_window_set_functions(gw, static_cast<GdkWMFunction>(functions));
+      // Some window managers keep the buttons whatever the functions say, and
+      // drop them only when the decorations leave them out.
+      if (Decorated(w->border)) {
+        int decorations = GDK_DECOR_BORDER | GDK_DECOR_TITLE | GDK_DECOR_MENU;
+        if (Resizable(w->border)) decorations |= GDK_DECOR_RESIZEH;
+        if (w->form.minimiseButton) decorations |= GDK_DECOR_MINIMIZE;
+        if (w->form.maximiseButton && Resizable(w->border)) decorations |= GDK_DECOR_MAXIMIZE;
+        gdk_window_set_decorations(gw, static_cast<GdkWMDecoration>(decorations));
+      }
     }
   }
 

@@ -74,11 +74,12 @@ exec {displayfd}<> <(:)
 Xvfb -displayfd "$displayfd" -screen 0 "$screen" -nolisten tcp -noreset >"$SANDBOX_DIR/xvfb.log" 2>&1 &
 pids+=($!)
 display=""
-for _ in $(seq 100); do
+# A busy machine may take a while.
+for _ in $(seq 300); do
   if read -r -t 0.1 -u "$displayfd" display && [[ -n $display ]]; then break; fi
   kill -0 "${pids[0]}" 2>/dev/null || { cat "$SANDBOX_DIR/xvfb.log" >&2; exit 1; }
 done
-[[ -n $display ]] || { echo "sandbox: Xvfb gave no display" >&2; exit 1; }
+[[ -n $display ]] || { echo "sandbox: Xvfb gave no display" >&2; cat "$SANDBOX_DIR/xvfb.log" >&2; exit 1; }
 exec {displayfd}>&-
 export DISPLAY=:$display
 
