@@ -175,7 +175,14 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
   }
   try {
     for (char c : line) {
-      if (c != '\0') t->headerBlock += c;  // a Text ends at a zero byte; keep the lines after it
+      // A Text ends at a zero byte: leave it out and keep the lines after it.
+      // A carriage return inside a line would break it in two once its value
+      // travels on, in a cookie string for instance: it becomes a blank.
+      if (c == '\r') {
+        t->headerBlock += ' ';
+      } else if (c != '\0') {
+        t->headerBlock += c;
+      }
     }
     t->headerBlock += "\r\n";
   } catch (const std::bad_alloc&) {

@@ -35,6 +35,13 @@ std::string Replace(std::string text, const std::string& from, const std::string
   return text;
 }
 
+}  // namespace
+
+// Failure messages show a Text's bytes.
+static void PrintTo(const Text& text, std::ostream* out) { *out << ::testing::PrintToString(text.bytes()); }
+
+namespace {
+
 std::string AsString(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 Bytes AsBytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
@@ -416,6 +423,26 @@ TEST(WebRequestCookies, SetCookieLinesGatheredInAnyLetterCase) {
   WebRequest(server.Origin() + "/none", options);
   EXPECT_EQ(received, Text(""));
   EXPECT_EQ(headers, Text("HTTP/1.1 200 OK\r\nX-A: 1\r\nContent-Length: 2\r\n\r\n"));
+}
+
+TEST(WebRequestCookies, BytesInsideReceivedLinesNeverBreakLaterRequests) {
+  LoopbackServer server;
+  server.Serve("/odd/set", CannedReply{"HTTP/1.1 200 OK\r\n"
+                                       "Set-Cookie: a=1\rX-Evil: 1\r\n"
+                                       "Content-Length: 2\r\n\r\nok"});
+  server.Serve("/odd/next", HttpResponse(200, "ok"));
+  WebRequestOptions options = Quick();
+  Text cookies, headers;
+  options.cookies = &cookies;
+  options.responseHeaders = &headers;
+  WebRequest(server.Origin() + "/odd/set", options);
+  EXPECT_EQ(headers, Text("HTTP/1.1 200 OK\r\nSet-Cookie: a=1 X-Evil: 1\r\nContent-Length: 2\r\n\r\n"));
+  EXPECT_EQ(cookies, Text("a=1X-Evil:1"));
+  WebRequest(server.Origin() + "/odd/next", options);
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].Header("X-Evil"), "");
+  EXPECT_EQ(requests[1].Header("Cookie"), "a=1X-Evil:1");
 }
 
 TEST(WebRequestCookies, SuppliedCookiesAreMergedAndTheStoreIsLeftAlone) {
