@@ -31,11 +31,12 @@ def wait_until(what, predicate, timeout=15.0, interval=0.1):
 
 class Server:
     """An HTTP server on 127.0.0.1:port answering from a table of paths
-    (path without query -> (content type, body bytes)), 404 otherwise, and
-    recording every request path. It runs on a thread until stop()."""
+    (path without query -> (content type, body bytes)), else the default page
+    or 404, and recording every request path. It runs on a thread until stop()."""
 
-    def __init__(self, port, pages=None):
+    def __init__(self, port, pages=None, default=None):
         self.pages = dict(pages or {})
+        self.default = default
         self.requests = []
         self._lock = threading.Lock()
         server = self
@@ -46,7 +47,7 @@ class Server:
             def do_GET(self):
                 with server._lock:
                     server.requests.append(self.path)
-                page = server.pages.get(self.path.split("?")[0])
+                page = server.pages.get(self.path.split("?")[0], server.default)
                 if page is None:
                     body, status, ctype = b"not here", 404, "text/plain"
                 else:
