@@ -75,8 +75,11 @@ Xvfb -displayfd "$displayfd" -screen 0 "$screen" -nolisten tcp -noreset >"$SANDB
 pids+=($!)
 display=""
 # A busy machine may take a while.
+# A read that times out keeps what it got so far: the number may come in pieces.
 for _ in $(seq 300); do
-  if read -r -t 0.1 -u "$displayfd" display && [[ -n $display ]]; then break; fi
+  part=""
+  if read -r -t 0.1 -u "$displayfd" part; then display+=$part; [[ -n $display ]] && break; continue; fi
+  display+=$part
   kill -0 "${pids[0]}" 2>/dev/null || { cat "$SANDBOX_DIR/xvfb.log" >&2; exit 1; }
 done
 [[ -n $display ]] || { echo "sandbox: Xvfb gave no display" >&2; cat "$SANDBOX_DIR/xvfb.log" >&2; exit 1; }
