@@ -15,6 +15,7 @@
 #include "web/web_request.h"
 
 #include <curl/curl.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <array>
@@ -192,6 +193,16 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
   return total;
 }
 
+// First touches of fresh 4 KB pages dominate the fetch of a large page; huge
+// pages cut their number by 512. Only the 2 MB-aligned inside of the buffer can
+// have them; a refusal changes nothing.
+void AskForHugePages(void* data, std::size_t size) {
+  constexpr std::uintptr_t kHuge = 2u << 20;
+  const auto begin = (reinterpret_cast<std::uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(kHuge - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
   t->lastByte = Clock::now();
@@ -202,6 +213,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
       curl_off_t expected = -1;
       if (curl_easy_getinfo(t->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected) == CURLE_OK && expected > 0) {
         t->body.reserve(static_cast<std::size_t>(std::min(expected, kMaxReserveBytes)));
+        AskForHugePages(t->body.data(), t->body.capacity());
       }
     }
     t->body.insert(t->body.end(), reinterpret_cast<const std::uint8_t*>(data),
