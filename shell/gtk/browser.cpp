@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "shell/gtk/ruffle.h"
 
@@ -68,6 +69,8 @@ void ServeRuffleFile(WebKitURISchemeRequest* request, gpointer data) {
   g_object_unref(response);
 }
 
+std::string_view WithoutFragment(std::string_view uri) { return uri.substr(0, uri.find('#')); }
+
 // A player address that answers with a Flash movie becomes Ruffle's player of
 // that movie, filling the control. Everything else loads as WebKit would.
 gboolean DecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
@@ -83,6 +86,12 @@ gboolean DecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision, WebKi
     if (const char* value = soup_message_headers_get_one(headers, "Content-Type")) contentType = value;
   }
   if (!ruffle::IsFlashResponse(contentType, uri)) return FALSE;
+  // While a handler blocks the main loop (a page download, a message box) the
+  // control may have been given a new address since this answer came; showing
+  // the old movie now would undo that newer load.
+  const char* current = webkit_web_view_get_uri(view);
+  const char* requested = webkit_uri_request_get_uri(webkit_response_policy_decision_get_request(responseDecision));
+  if (!current || !requested || WithoutFragment(current) != WithoutFragment(requested)) return FALSE;
 
   // The movie is fetched again by the player page, from its own origin; this
   // response stops after its headers.

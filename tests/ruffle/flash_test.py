@@ -80,7 +80,7 @@ ROUTES = {
 
 class Case:
     def __init__(self, address, expect=(), beacon=None, env=None, panel=False, alive=False, missing_ruffle=False,
-                 no_movie_fetch=False, sandboxed=False, enter=None):
+                 no_movie_fetch=False, sandboxed=False, enter=None, enter_early=False):
         self.address = address          # path on the loopback server
         self.expect = list(expect)      # (x, y, colour) in the control's client coordinates
         self.beacon = beacon            # query the test movie's beacon must send
@@ -91,6 +91,7 @@ class Case:
         self.no_movie_fetch = no_movie_fetch
         self.sandboxed = sandboxed      # the web process must run under bwrap
         self.enter = enter              # telvoro: page address typed into the box before Enter
+        self.enter_early = enter_early  # Enter while the start-up player still loads
 
 
 C_LOCALE = {"LC_ALL": "C", "LANG": "C", "LANGUAGE": ""}
@@ -104,6 +105,7 @@ CASES = {
     "movie-utf8-locale": Case("/player/v.swf?v=x", FULL(BLUE), beacon="v=x", env={"LC_ALL": "C.UTF-8"}),
     # Outside the stage of another shape the movie's background still fills the control.
     "movie-other-shape": Case("/player/wide.swf", FULL(TEAL)),
+    "redirected": Case("/redirect", FULL(BLUE), beacon="v=moved"),
     "untyped": Case("/untyped/v.swf", FULL(PURPLE)),
     "octet-stream": Case("/octet/v.swf", FULL(PURPLE)),
     # Flash embedded in pages: Ruffle's polyfill, in frames too.
@@ -127,6 +129,9 @@ CASES = {
     "telvoro-start": Case(None, [(340, 250, TEAL), (668, 448, TEAL)], env=C_LOCALE, sandboxed=True),
     "telvoro-enter": Case(None, [(340, 250, BLUE), (668, 448, BLUE)], beacon="v=entered", env=C_LOCALE,
                           enter="/show/video.html"),
+    # The newer address wins over the start-up player whose answer came meanwhile.
+    "telvoro-enter-early": Case(None, [(340, 250, BLUE), (668, 448, BLUE)], beacon="v=entered",
+                                enter="/show/video.html", enter_early=True),
 }
 
 
@@ -144,6 +149,12 @@ class Server:
                 route = ROUTES.get(path) or ROUTES.get(re.sub(r"^/player\.php/sid/[^/]+/", "/player.php/sid/*/", path))
                 if path == "/beacon":
                     route = ("text/plain", b"ok=1")
+                if path == "/redirect":
+                    self.send_response(302)
+                    self.send_header("Location", "/player/v.swf?v=moved")
+                    self.send_header("Content-Length", "0")
+                    self.end_headers()
+                    return
                 if route is None:
                     self.send_error(404)
                     return
@@ -316,10 +327,17 @@ def run_case(name, case, args, server):
         if origin is None:
             return ["no window appeared"]
         if case.enter:
-            # Wait for the start-up player before typing, so that its colour is not taken for ours.
-            while time.monotonic() < deadline and not any("/v.swf" in r for r in server.seen()):
-                time.sleep(0.2)
-            time.sleep(1)
+            if case.enter_early:
+                while time.monotonic() < deadline and not any("/v.swf" in r for r in server.seen()):
+                    time.sleep(0.05)
+            else:
+                # The start-up player first, so that its colour is not taken for ours.
+                start = [(origin[0] + 340, origin[1] + 250)]
+                while time.monotonic() < deadline:
+                    screenshot(shot)
+                    if close(pixels(shot, start)[0], TEAL):
+                        break
+                    time.sleep(0.3)
             type_address(origin, base + case.enter)
 
         x0, y0, _ = origin
