@@ -66,6 +66,8 @@ struct WindowState {
   std::optional<Extents> framedExtents;   // the frame as the window manager last drew it
   std::optional<Rect> keepOuter;          // the outer rectangle to hold across a change of frame
   std::optional<Rect> hiddenOuter;        // where the window was when it was hidden
+  std::vector<std::string> pendingLoads;  // browser controls whose form address is still to load
+  gulong firstDrawHandler = 0;
 };
 
 bool Decorated(int border) { return border != 0; }
@@ -386,6 +388,44 @@ struct GtkToolkit::Impl {
     return FALSE;
   }
 
+  // Starting a load starts a web process, which takes a while and holds up
+  // the main loop; the window is drawn first, then its browser controls begin
+  // loading their form addresses.
+  void LoadAfterFirstDraw(WindowState* w) {
+    if (w->pendingLoads.empty()) return;
+    w->firstDrawHandler = g_signal_connect_after(w->window, "draw", G_CALLBACK(OnFirstDraw), w);
+    // A window that is not drawn soon (hidden at load) loads anyway.
+    g_timeout_add(1000, StartPendingLoads, new std::pair<Impl*, std::string>(this, w->form.name));
+  }
+
+  static gboolean OnFirstDraw(GtkWidget*, cairo_t*, gpointer data) {
+    auto* w = static_cast<WindowState*>(data);
+    g_signal_handler_disconnect(w->window, w->firstDrawHandler);
+    w->firstDrawHandler = 0;
+    g_idle_add_full(G_PRIORITY_LOW, StartPendingLoads, new std::pair<Impl*, std::string>(w->toolkit, w->form.name),
+                    nullptr);
+    return FALSE;
+  }
+
+  static gboolean StartPendingLoads(gpointer data) {
+    auto* self = static_cast<std::pair<Impl*, std::string>*>(data);
+    if (WindowState* w = self->first->Find(self->second)) {
+      if (w->firstDrawHandler) {
+        g_signal_handler_disconnect(w->window, w->firstDrawHandler);
+        w->firstDrawHandler = 0;
+      }
+      const std::vector<std::string> names = std::move(w->pendingLoads);
+      w->pendingLoads.clear();
+      for (const std::string& name : names) {
+        auto it = w->controls.find(name);
+        if (it != w->controls.end() && it->second.inner)
+          webkit_web_view_load_uri(WEBKIT_WEB_VIEW(it->second.inner), it->second.address.ToUtf8().c_str());
+      }
+    }
+    delete self;
+    return G_SOURCE_REMOVE;
+  }
+
   static gboolean RunFirstActivated(gpointer data) {
     auto* self = static_cast<std::pair<Impl*, std::string>*>(data);
     if (WindowState* w = self->first->Find(self->second)) self->first->Dispatch(w->handlers.firstActivated);
@@ -494,8 +534,9 @@ struct GtkToolkit::Impl {
       case ControlKind::WebBrowser:
         c.inner = CreateBrowserView();
         if (!f.text.empty()) {
+          // Loaded once the window has been drawn (StartPendingLoads).
           c.address = f.text;
-          webkit_web_view_load_uri(WEBKIT_WEB_VIEW(c.inner), f.text.ToUtf8().c_str());
+          w->pendingLoads.push_back(f.name);
         }
         break;
     }
@@ -640,6 +681,7 @@ void GtkToolkit::LoadWindow(const WindowForm& form, WindowHandlers handlers, boo
   }
   w->visible = form.visible;
   if (form.visible) gtk_widget_show(w->window);
+  impl_->LoadAfterFirstDraw(w);
   if (!modal) return;
   GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
   w->modalLoop = loop;
@@ -781,6 +823,8 @@ void GtkToolkit::WriteText(const Ref& ref, TextProperty property, const Text& va
   if (property == TextProperty::Address) {
     if (c->form.kind != ControlKind::WebBrowser) return;
     c->address = value;
+    // A newer address than the form's: the form's is not loaded any more.
+    std::erase(w->pendingLoads, c->form.name);
     webkit_web_view_load_uri(WEBKIT_WEB_VIEW(c->inner), utf8.c_str());
     return;
   }
