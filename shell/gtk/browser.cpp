@@ -159,12 +159,16 @@ const Context& SharedContext() {
 
 }  // namespace
 
-GtkWidget* CreateBrowserView() {
+GtkWidget* CreateBrowserView(GtkWidget* related) {
   const Context& shared = SharedContext();
-  GtkWidget* view = webkit_web_view_new_with_context(shared.context);
+  // A related view shares the other's web process, user content manager
+  // (with the polyfill already in it) and settings.
+  GtkWidget* view = related ? webkit_web_view_new_with_related_view(WEBKIT_WEB_VIEW(related))
+                            : webkit_web_view_new_with_context(shared.context);
   if (shared.ruffle) {
-    webkit_user_content_manager_add_script(webkit_web_view_get_user_content_manager(WEBKIT_WEB_VIEW(view)),
-                                           shared.ruffle->polyfill);
+    if (!related)
+      webkit_user_content_manager_add_script(webkit_web_view_get_user_content_manager(WEBKIT_WEB_VIEW(view)),
+                                             shared.ruffle->polyfill);
     g_signal_connect(view, "decide-policy", G_CALLBACK(DecidePolicy), nullptr);
   }
   return view;

@@ -6,7 +6,9 @@
 namespace telvoro::shell {
 
 // A new view sharing the program's web context (created on first use: Chinese
-// language, Ruffle for Flash, the web process sandbox).
-GtkWidget* CreateBrowserView();
+// language, Ruffle for Flash, the web process sandbox). With a related view,
+// the new one also shares that view's web process: the controls of one window
+// then need one web process, not one each.
+GtkWidget* CreateBrowserView(GtkWidget* related = nullptr);
 
 }  // namespace telvoro::shell
