@@ -68,6 +68,7 @@ struct WindowState {
   std::optional<Rect> hiddenOuter;        // where the window was when it was hidden
   std::vector<std::string> pendingLoads;  // browser controls whose form address is still to load
   gulong firstDrawHandler = 0;
+  GtkWidget* firstBrowser = nullptr;
 };
 
 bool Decorated(int border) { return border != 0; }
@@ -532,7 +533,9 @@ struct GtkToolkit::Impl {
         break;
       }
       case ControlKind::WebBrowser:
-        c.inner = CreateBrowserView();
+        // The browser controls of one window share one web process.
+        c.inner = CreateBrowserView(w->firstBrowser);
+        if (!w->firstBrowser) w->firstBrowser = c.inner;
         if (!f.text.empty()) {
           // Loaded once the window has been drawn (StartPendingLoads).
           c.address = f.text;
