@@ -657,6 +657,9 @@ struct GtkToolkit::Impl {
 
 GtkToolkit::GtkToolkit(int* argc, char*** argv) : impl_(std::make_unique<Impl>()) {
   g_set_prgname("telvoro");
+  // Frames, hotkeys and window placement speak X11; on a Wayland desktop the
+  // program runs through XWayland.
+  gdk_set_allowed_backends("x11");
   gtk_init(argc, argv);
   g_set_application_name("Telvoro");
   const std::string icon = FindDataFile("telvoro.png");
