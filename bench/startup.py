@@ -55,8 +55,9 @@ def tree_pss_kib(root):
     return total, seen
 
 
-def start_time_ms(maptime, prefix, argv):
-    out = subprocess.run([maptime, prefix, *argv], capture_output=True, text=True, timeout=90)
+def start_time_ms(maptime, prefix, argv, log):
+    out = subprocess.run([maptime, prefix, *argv], capture_output=True, text=True, timeout=90,
+                         env=dict(os.environ, MAPTIME_LOG=log))
     if out.returncode != 0:
         raise RuntimeError(f"{argv[0]} showed no window named {prefix}: {out.stderr}")
     return float(out.stdout.strip())
@@ -111,13 +112,13 @@ def main():
     try:
         # One run of each first, not counted: the files come into the page cache.
         for prefix, argv in programs.values():
-            start_time_ms(args.maptime, prefix, argv)
+            start_time_ms(args.maptime, prefix, argv, args.log)
         times = {name: [] for name in programs}
         for i in range(args.runs):
             order = list(programs) if i % 2 == 0 else list(reversed(programs))
             for name in order:
                 prefix, argv = programs[name]
-                times[name].append(start_time_ms(args.maptime, prefix, argv))
+                times[name].append(start_time_ms(args.maptime, prefix, argv, args.log))
                 time.sleep(0.3)
         memory = {name: [] for name in programs}
         processes = {}
