@@ -172,7 +172,11 @@ std::string PolyfillScript(std::string_view ruffleSource) {
     splashScreen: false,
     letterbox: "off",
     warnOnUnsupportedContent: false,
-    showSwfDownload: false
+    showSwfDownload: false,
+    // Ruffle's own WebGL renderer first: on software GL (Mesa llvmpipe) it shows
+    // the first frame about two seconds sooner than the wgpu one Ruffle would
+    // pick, in less memory; canvas remains the fallback without WebGL.
+    preferredRenderer: "webgl"
   };
 })();
 )js";

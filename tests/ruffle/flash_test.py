@@ -120,7 +120,7 @@ CASES = {
     # Broken movies: Ruffle's own panel, the program lives on.
     "not-a-movie": Case("/bad/not-a-movie.swf", panel=True),
     "empty": Case("/bad/empty.swf", panel=True),
-    "truncated": Case("/bad/truncated.swf", alive=True),
+    "truncated": Case("/bad/truncated.swf", panel=True),
     # No Ruffle: the address loads as it is, one line says where Ruffle was looked for.
     "no-ruffle": Case("/player/v.swf?v=1", env={"TELVORO_RUFFLE_DIR": "/nonexistent/ruffle"},
                       missing_ruffle=True),
@@ -247,6 +247,19 @@ def process_tree(root):
     return tree
 
 
+def describe(program):
+    """The program's process tree with each process's state, for a failure message."""
+    states = []
+    for pid, name, _ in [(program.proc.pid, "program", [])] + process_tree(program.proc.pid):
+        try:
+            with open("/proc/%d/stat" % pid) as f:
+                stat = f.read()
+            states.append("%s(%d) %s" % (name, pid, stat[stat.rindex(")") + 2]))
+        except OSError:
+            pass
+    return ", ".join(states)
+
+
 def check_sandbox(pid):
     """Every web process of the program runs under bwrap, in a mount namespace of its own."""
     web = [(p, a) for p, name, a in process_tree(pid) if name == "WebKitWebProcess"]
@@ -307,6 +320,9 @@ def run_case(name, case, args, server):
     prefix = os.path.join(args.artifacts, name)
     shot = prefix + ".png"
     notice = None
+    for stale in (shot, prefix + ".notice.log"):
+        if os.path.exists(stale):
+            os.remove(stale)
     if args.telvoro:
         # The program checks that it is online (a default route) and reads the notice page at start.
         notice = subprocess.Popen([sys.executable, os.path.join(SOURCE, "tests/desktop/notice_server.py"),
@@ -330,6 +346,8 @@ def run_case(name, case, args, server):
             if case.enter_early:
                 while time.monotonic() < deadline and not any("/v.swf" in r for r in server.seen()):
                     time.sleep(0.05)
+                if not any("/v.swf" in r for r in server.seen()):
+                    return ["the start-up player address was never requested; processes: %s" % describe(program)]
             else:
                 # The start-up player first, so that its colour is not taken for ours.
                 start = [(origin[0] + 340, origin[1] + 250)]
@@ -370,7 +388,8 @@ def run_case(name, case, args, server):
             if case.panel:
                 failures.append("timed out: %s" % panel_missing(shot, x0, y0))
             else:
-                failures.append("timed out: pixels %s, wanted %s; requests %s" % (got, wanted, server.seen()))
+                failures.append("timed out: pixels %s, wanted %s; requests %s; processes: %s"
+                                % (got, wanted, server.seen(), describe(program)))
 
         if not failures:
             crash = program.crashed()
