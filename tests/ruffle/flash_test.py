@@ -79,14 +79,13 @@ ROUTES = {
 
 
 class Case:
-    def __init__(self, address, expect=(), beacon=None, env=None, panel=False, alive=False, missing_ruffle=False,
+    def __init__(self, address, expect=(), beacon=None, env=None, panel=False, missing_ruffle=False,
                  no_movie_fetch=False, sandboxed=False, enter=None, enter_early=False):
         self.address = address          # path on the loopback server
         self.expect = list(expect)      # (x, y, colour) in the control's client coordinates
         self.beacon = beacon            # query the test movie's beacon must send
         self.env = env or {}
         self.panel = panel              # Ruffle's error panel instead of a movie
-        self.alive = alive              # nothing to see: the program and its web process live on
         self.missing_ruffle = missing_ruffle
         self.no_movie_fetch = no_movie_fetch
         self.sandboxed = sandboxed      # the web process must run under bwrap
@@ -373,7 +372,7 @@ def run_case(name, case, args, server):
                     break
                 time.sleep(0.5)
                 continue
-            if case.alive or case.missing_ruffle:
+            if case.missing_ruffle:
                 # Nothing to wait for on screen: give the player time to fail.
                 if time.monotonic() > deadline - args.timeout + args.settle:
                     break
