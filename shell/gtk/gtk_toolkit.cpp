@@ -533,6 +533,9 @@ struct GtkToolkit::Impl {
         break;
       }
       case ControlKind::WebBrowser:
+        // A hidden control without an address gets its view when it is first
+        // used: a view takes a while to make, and the window can come up first.
+        if (!f.visible && f.text.empty()) break;
         // The browser controls of one window share one web process.
         c.inner = CreateBrowserView(w->firstBrowser);
         if (!w->firstBrowser) w->firstBrowser = c.inner;
@@ -564,6 +567,15 @@ struct GtkToolkit::Impl {
     c.width = std::max(f.width, 0);
     c.height = std::max(f.height, 0);
     c.shown = f.visible;
+  }
+
+  void EnsureBrowser(Control& c) {
+    if (c.form.kind != ControlKind::WebBrowser || c.inner) return;
+    WindowState* w = c.window;
+    c.inner = CreateBrowserView(w->firstBrowser);
+    if (!w->firstBrowser) w->firstBrowser = c.inner;
+    gtk_widget_show(c.inner);
+    FixedBoxPut(c.box, c.inner, 0, 0, c.width, c.height);
   }
 
   void PlaceInner(Control& c) {
@@ -790,6 +802,7 @@ void GtkToolkit::WriteInt(const Ref& ref, IntProperty property, int value) {
     case IntProperty::Height: c->height = std::max(value, 0); break;
     case IntProperty::Visible:
       c->shown = (value & 1) != 0;
+      if (c->shown) impl_->EnsureBrowser(*c);
       gtk_widget_set_visible(c->box, c->shown);
       return;
     default: return;
@@ -824,6 +837,7 @@ void GtkToolkit::WriteText(const Ref& ref, TextProperty property, const Text& va
     return;
   }
   Control* c = impl_->FindControl(ref);
+  if (c && property == TextProperty::Address) impl_->EnsureBrowser(*c);
   if (!c || !c->inner) return;
   const std::string utf8 = value.ToUtf8();
   if (property == TextProperty::Address) {
