@@ -10,7 +10,7 @@ packages=(
   fonts-wqy-zenhei bubblewrap xdg-dbus-proxy
   nodejs npm
   # tests and benchmarks
-  xvfb openbox xdotool x11-utils imagemagick curl openssl python3 iproute2 hyperfine
+  xvfb openbox xdotool x11-utils imagemagick curl openssl python3 iproute2 hyperfine dbus-daemon
 )
 missing=()
 for p in "${packages[@]}"; do
