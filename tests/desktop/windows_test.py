@@ -240,6 +240,12 @@ class Windows(unittest.TestCase):
         desktop.wait_until("the layout at 1000 by 600", laid_out)
         self.shot("main-window-1000.png", self.main)
 
+    def test_closing_the_main_window_ends_the_program(self):
+        desktop.click_client(self.main, 300, 200)  # the player: MainWindow has the focus
+        desktop.key("alt+F4")
+        desktop.wait_until("the program to end", lambda: not self.program.running(), 10)
+        self.assertEqual(self.program.process.returncode, 0)
+
     def test_dragging_the_bar_moves_the_window(self):
         x, y, w, h = desktop.outer_rect(self.main)
         cx, cy, _, _ = desktop.geometry(self.main)
