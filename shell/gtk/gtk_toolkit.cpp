@@ -878,6 +878,20 @@ int GtkToolkit::MessageBox(const Text& text, int style, const Text& title) {
                                              text.ToUtf8().c_str());
   gtk_window_set_title(GTK_WINDOW(dialog), title.ToUtf8().c_str());
   gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
+  // GTK 3 draws no icon in a message box of its own accord; the stop and the
+  // question mark tell the user what kind of box this is before they read it.
+  const char* icon = type == GTK_MESSAGE_ERROR      ? "dialog-error"
+                     : type == GTK_MESSAGE_QUESTION ? "dialog-question"
+                     : type == GTK_MESSAGE_WARNING  ? "dialog-warning"
+                     : type == GTK_MESSAGE_INFO     ? "dialog-information"
+                                                    : nullptr;
+  if (icon) {
+    GtkWidget* image = gtk_image_new_from_icon_name(icon, GTK_ICON_SIZE_DIALOG);
+    gtk_widget_show(image);
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(dialog), image);
+    G_GNUC_END_IGNORE_DEPRECATIONS
+  }
   // Answers are offset so that none of them is one of GTK's own (negative) responses.
   constexpr int kBase = 100;
   const char* ok = "确定";
