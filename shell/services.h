@@ -17,7 +17,10 @@ Bytes DownloadWholePage(const Text& address);
 struct DownloadLimits {
   long connectTimeoutMs = 30'000;
   long stallTimeoutMs = 60'000;   // give up when no byte arrives for this long
-  long totalTimeoutMs = 120'000;  // and in any case after this long
+  // And in any case after this long: the start-up sequence reads the small
+  // notice page three times with the window frozen, so a server that stalls or
+  // trickles must not hold it for minutes.
+  long totalTimeoutMs = 10'000;
   std::size_t maxBytes = 4u << 20;  // a larger body gives nothing
 };
 // The same with other limits (tests shorten them).
