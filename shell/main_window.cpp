@@ -6,6 +6,7 @@
 #include "shell/hotkeys.h"
 #include "shell/startup.h"
 #include "shell/tutorial_window.h"
+#include "shell/web_address.h"
 
 namespace telvoro::shell {
 namespace {
@@ -18,35 +19,7 @@ const Ref kBar{kMainWindow, "分组框1"};
 
 constexpr int kEnter = 13;
 
-bool StartsWithIgnoringCase(const std::string& s, std::string_view prefix) {
-  if (s.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    char c = s[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != prefix[i]) return false;
-  }
-  return true;
-}
-
 }  // namespace
-
-bool IsPlayableAddress(const Text& address) {
-  const std::string& s = address.bytes();
-  std::size_t rest = 0;
-  if (StartsWithIgnoringCase(s, "http://")) {
-    rest = 7;
-  } else if (StartsWithIgnoringCase(s, "https://")) {
-    rest = 8;
-  } else {
-    return false;
-  }
-  // A host must follow; and no control character anywhere, which a URL parser
-  // would drop and so join pieces the page meant to keep apart.
-  if (rest >= s.size() || s[rest] == '/' || s[rest] == '?' || s[rest] == '#' || s[rest] == '\\') return false;
-  for (unsigned char c : s)
-    if (c < 0x20 || c == 0x7f) return false;
-  return true;
-}
 
 void LayOutMainWindow(Toolkit& toolkit) {
   toolkit.WriteInt(kPlayer, IntProperty::Width, toolkit.ReadInt(kWindow, IntProperty::ClientWidth));
@@ -59,7 +32,7 @@ void LayOutMainWindow(Toolkit& toolkit) {
 void Play(Toolkit& toolkit, const Resolver& resolve) {
   const Text pageAddress = toolkit.ReadText(kAddressBox, TextProperty::Text);
   Text address = resolve(pageAddress);
-  if (!IsPlayableAddress(address)) address = Text();
+  if (!IsWebAddress(address)) address = Text();
   if (!address.empty()) {
     toolkit.WriteText(kPlayer, TextProperty::Address, address);
     return;

@@ -27,9 +27,4 @@ void Play(Toolkit& toolkit, const Resolver& resolve);
 // Key pressed in 编辑框1: Enter plays; the key goes on to the box either way.
 void OnAddressBoxKey(Toolkit& toolkit, const Resolver& resolve, int keyCode, int modifiers);
 
-// An address the player may load: absolute http or https with a host. The
-// address is cut out of a web page, so anything else (javascript:, file:,
-// data:, ...) counts as no player address at all.
-bool IsPlayableAddress(const Text& address);
-
 }  // namespace telvoro::shell

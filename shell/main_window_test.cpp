@@ -1,4 +1,5 @@
 #include "shell/main_window.h"
+#include "shell/web_address.h"
 
 #include <gtest/gtest.h>
 
@@ -271,12 +272,13 @@ TEST_F(MainWindowTest, OnlyHttpAndHttpsAddressesArePlayed) {
       {"https:///etc/passwd", false},
       {"http://player.youku.com/v.swf\njavascript:alert(1)", false},
       {"http://a\tb/", false},
+      {"http://a b/v.swf", false},
       {"", false},
   };
   WhileTutorial([](WindowHandlers& t) { t.clicked.at("按钮2")(); });
   for (const Case& c : cases) {
     SCOPED_TRACE(c.address);
-    EXPECT_EQ(IsPlayableAddress(c.address), c.played);
+    EXPECT_EQ(IsWebAddress(c.address), c.played);
     fake.WriteText(kPlayer, TextProperty::Address, "http://before/");
     answer = c.address;
     const std::size_t from = fake.log.size();
@@ -311,7 +313,7 @@ TEST(Forms, TutorialAndContactAddresses) {
   EXPECT_EQ(TutorialPlayerAddress().bytes(), std::string("http://") + config::kYoukuPlayerHost + "/player.php/sid/" +
                                                  config::kTutorialVideoId + "/v.swf");
   EXPECT_EQ(ContactAddress().bytes(), std::string("tencent://message/?uin=") + config::kContactNumber + "&Menu=yes");
-  EXPECT_TRUE(IsPlayableAddress(TutorialPlayerAddress()));
+  EXPECT_TRUE(IsWebAddress(TutorialPlayerAddress()));
 }
 
 }  // namespace
