@@ -250,6 +250,32 @@ std::size_t GbkLengthOfUtf8(std::string_view utf8) {
   return n;
 }
 
+bool Utf8SurvivesGbk(std::string_view utf8) {
+  // Per BMP code point: 0 not asked yet, 1 comes back, 2 does not. A small
+  // table of its own keeps this check, run over whole pages, in the cache.
+  static std::array<std::atomic<std::uint8_t>, 0x10000> comesBack{};
+  for (std::size_t i = 0; i < utf8.size();) {
+    if (const std::size_t run = AsciiRun(utf8, i)) {
+      i += run;
+      continue;
+    }
+    // A malformed sequence decodes as U+FFFD, which has no GBK form: it fails too.
+    const char32_t cp = DecodeUtf8(utf8, i);
+    if (cp > 0xFFFF) return false;
+    std::uint8_t state = comesBack[cp].load(std::memory_order_relaxed);
+    if (state == 0) {
+      const std::uint32_t v = GbkOf(cp);
+      const Byte first = static_cast<Byte>(((v >> 16) & 3) == 2 ? (v >> 8) & 0xFF : v & 0xFF);
+      const bool back = ((v >> 16) & 3) == 2 ? first >= 0x81 && LookUpPair(first, static_cast<Byte>(v & 0xFF)) == cp
+                                              : first == 0x80 && cp == 0x20AC;
+      state = back ? 1 : 2;
+      comesBack[cp].store(state, std::memory_order_relaxed);
+    }
+    if (state != 1) return false;
+  }
+  return true;
+}
+
 std::string GbkToUtf8(std::string_view gbk) {
   return ConvertChunked(
       gbk, gbk.size() + gbk.size() / 2, [](std::string_view s, std::size_t& i) { return DecodeGbk(s, i); },

@@ -23,6 +23,10 @@ std::string Utf16ToGbk(std::u16string_view utf16);
 // Number of GBK bytes that the UTF-8 text gives (what Utf8ToGbk(utf8).size() would be).
 std::size_t GbkLengthOfUtf8(std::string_view utf8);
 
+// Whether every character of the UTF-8 text is well formed and has a GBK form
+// of its own, so that GbkToUtf8(Utf8ToGbk(utf8)) gives it back unchanged.
+bool Utf8SurvivesGbk(std::string_view utf8);
+
 // Strict conversion between any two iconv encodings ("UTF-8", "GBK", ...):
 // nothing unless the whole input converts.
 std::optional<std::string> ConvertStrict(std::string_view input, const char* from, const char* to);

@@ -47,6 +47,15 @@ TEST(Encoding, MalformedGbkBecomesReplacementCharacters) {
   EXPECT_EQ(GbkToUtf8("\x80"), "\xE2\x82\xAC");
 }
 
+TEST(Encoding, Utf8SurvivesGbkExactlyWhenTheRoundTripIsTheIdentity) {
+  const std::string cases[] = {
+      "", "abc", "视频地址：迷你播放", "\xE2\x82\xAC", "a\xF0\x9F\x98\x80", "\xEF\xBF\xBD", "a\xFFz",
+      "\xE4\xB8", "\xC0\xAF", "\xED\xA0\x80", "\xE1\xBA\xA0", "\xEA\xB0\x80" /* Hangul */, "\xC3\xA9",
+  };
+  for (const std::string& utf8 : cases)
+    EXPECT_EQ(Utf8SurvivesGbk(utf8), GbkToUtf8(Utf8ToGbk(utf8)) == utf8) << utf8;
+}
+
 TEST(Encoding, ConvertStrict) {
   EXPECT_EQ(ConvertStrict("\xE4\xB8\xAD", "UTF-8", "GBK"), std::optional<std::string>("\xD6\xD0"));
   EXPECT_EQ(ConvertStrict("\xE4\xB8", "UTF-8", "GBK"), std::nullopt);             // truncated
