@@ -2,14 +2,14 @@
 
 #include <curl/curl.h>
 #include <gio/gio.h>
-#include <iconv.h>
 
-#include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
+
+#include "text/encoding.h"
 
 namespace telvoro::shell {
 
@@ -122,48 +122,11 @@ Bytes DownloadWholePage(const Text& address, const DownloadLimits& limits) {
   return std::move(transfer.body);
 }
 
-namespace {
-
-// iconv's name for an encoding the program names the Windows way.
-std::string IconvName(const Text& name) {
-  std::string upper = name.bytes();
-  for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-  if (upper == "GBK" || upper == "936") return "CP936";
-  if (upper == "UTF8" || upper == "65001") return "UTF-8";
-  return upper;
-}
-
-}  // namespace
-
 Bytes ConvertEncodingStrict(const Bytes& input, const Text& from, const Text& to) {
-  if (input.empty()) return {};
-  const std::string source = IconvName(from), target = IconvName(to);
-  iconv_t cd = iconv_open(target.c_str(), source.c_str());
-  if (cd == reinterpret_cast<iconv_t>(-1)) return {};
-
-  Bytes out(input.size() * 2 + 16);
-  std::size_t written = 0;
-  // One step of iconv into the free rest of out, growing out when it is full.
-  // in null: the end, where a stateful target writes its closing shift.
-  auto step = [&](char** in, std::size_t* inLeft) {
-    while (true) {
-      char* at = reinterpret_cast<char*>(out.data()) + written;
-      std::size_t outLeft = out.size() - written;
-      const std::size_t r = iconv(cd, in, inLeft, &at, &outLeft);
-      const int error = errno;
-      written = out.size() - outLeft;
-      if (r != static_cast<std::size_t>(-1)) return true;
-      if (error != E2BIG) return false;  // EILSEQ: invalid or missing in the target; EINVAL: cut short
-      out.resize(out.size() * 2);
-    }
-  };
-  char* in = const_cast<char*>(reinterpret_cast<const char*>(input.data()));
-  std::size_t inLeft = input.size();
-  const bool ok = step(&in, &inLeft) && inLeft == 0 && step(nullptr, nullptr);
-  iconv_close(cd);
-  if (!ok) return {};
-  out.resize(written);
-  return out;
+  const auto out = ConvertStrict(std::string_view(reinterpret_cast<const char*>(input.data()), input.size()),
+                                 from.c_str(), to.c_str());
+  if (!out) return {};
+  return Bytes(out->begin(), out->end());
 }
 
 }  // namespace telvoro::shell
