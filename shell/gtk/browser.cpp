@@ -3,6 +3,7 @@
 #include <webkit2/webkit2.h>
 
 #include <cstdio>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -157,6 +158,71 @@ const Context& SharedContext() {
   return shared;
 }
 
+// Whether the widget and its containers below the window are shown; a hidden
+// window does not count, since it may be shown again.
+bool ShownInItsWindow(GtkWidget* widget) {
+  for (; widget && !gtk_widget_is_toplevel(widget); widget = gtk_widget_get_parent(widget))
+    if (!gtk_widget_get_visible(widget)) return false;
+  return true;
+}
+
+// A web process that dies leaves its controls blank, and the player would stay
+// blank until the user plays again. Load the address once more, but not
+// again within a short while: a page that kills its process every time must
+// not start a loop.
+void OnWebProcessTerminated(WebKitWebView* view, WebKitWebProcessTerminationReason reason, gpointer) {
+  if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
+  const char* uri = webkit_web_view_get_uri(view);
+  if (!uri || !*uri) return;  // a control that shows nothing loses nothing
+  const char* why = reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? "ran out of memory" : "crashed";
+  constexpr std::int64_t kQuietMicroseconds = 30 * G_USEC_PER_SEC;
+  static const char kLastReload[] = "telvoro-last-reload";
+  const std::int64_t now = g_get_monotonic_time();
+  auto* last = static_cast<std::int64_t*>(g_object_get_data(G_OBJECT(view), kLastReload));
+  // A hidden control (the notice page's) is not loaded again: nobody sees it,
+  // and each visit of the notice page counts as a use of the program.
+  const bool again = ShownInItsWindow(GTK_WIDGET(view)) && (!last || now - *last >= kQuietMicroseconds);
+  std::fprintf(stderr, "telvoro: the web process %s showing %s%s\n", why, uri, again ? "; loading it again" : "");
+  if (!again) return;
+  if (!last) {
+    last = g_new(std::int64_t, 1);
+    g_object_set_data_full(G_OBJECT(view), kLastReload, last, g_free);
+  }
+  *last = now;
+  // Not from inside the signal: WebKit is still tearing the old process down
+  // and drops a load asked for now.
+  struct Reload {
+    GWeakRef view;
+    std::string uri;
+  };
+  auto* pending = new Reload{{}, uri};
+  g_weak_ref_init(&pending->view, view);
+  g_idle_add_full(
+      G_PRIORITY_DEFAULT_IDLE,
+      [](gpointer data) -> gboolean {
+        auto* reload = static_cast<Reload*>(data);
+        if (auto* alive = static_cast<WebKitWebView*>(g_weak_ref_get(&reload->view))) {
+          webkit_web_view_load_uri(alive, reload->uri.c_str());
+          g_object_unref(alive);
+        }
+        return G_SOURCE_REMOVE;
+      },
+      pending,
+      [](gpointer data) {
+        auto* reload = static_cast<Reload*>(data);
+        g_weak_ref_clear(&reload->view);
+        delete reload;
+      });
+}
+
+// A player that does not load is otherwise silent; one line says why.
+gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer) {
+  const bool replaced = g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) ||
+                        g_error_matches(error, WEBKIT_POLICY_ERROR, WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE);
+  if (!replaced) std::fprintf(stderr, "telvoro: %s did not load: %s\n", uri, error->message);
+  return FALSE;  // WebKit shows its own error page
+}
+
 }  // namespace
 
 GtkWidget* CreateBrowserView(GtkWidget* related) {
@@ -171,6 +237,8 @@ GtkWidget* CreateBrowserView(GtkWidget* related) {
                                              shared.ruffle->polyfill);
     g_signal_connect(view, "decide-policy", G_CALLBACK(DecidePolicy), nullptr);
   }
+  g_signal_connect(view, "web-process-terminated", G_CALLBACK(OnWebProcessTerminated), nullptr);
+  g_signal_connect(view, "load-failed", G_CALLBACK(OnLoadFailed), nullptr);
   return view;
 }
 

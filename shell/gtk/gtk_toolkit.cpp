@@ -69,6 +69,9 @@ struct WindowState {
   std::vector<std::string> pendingLoads;  // browser controls whose form address is still to load
   gulong firstDrawHandler = 0;
   GtkWidget* firstBrowser = nullptr;
+  bool firstBrowserLoading = false;       // a load has been started in it
+  bool firstBrowserSettled = false;       // and has committed a page or failed
+  std::vector<std::string> waitingLoads;  // other browser controls waiting for that
 };
 
 bool Decorated(int border) { return border != 0; }
@@ -419,8 +422,7 @@ struct GtkToolkit::Impl {
       w->pendingLoads.clear();
       for (const std::string& name : names) {
         auto it = w->controls.find(name);
-        if (it != w->controls.end() && it->second.inner)
-          webkit_web_view_load_uri(WEBKIT_WEB_VIEW(it->second.inner), it->second.address.ToUtf8().c_str());
+        if (it != w->controls.end()) self->first->LoadAddress(w, it->second);
       }
     }
     delete self;
@@ -537,8 +539,7 @@ struct GtkToolkit::Impl {
         // used: a view takes a while to make, and the window can come up first.
         if (!f.visible && f.text.empty()) break;
         // The browser controls of one window share one web process.
-        c.inner = CreateBrowserView(w->firstBrowser);
-        if (!w->firstBrowser) w->firstBrowser = c.inner;
+        c.inner = NewBrowserView(w);
         if (!f.text.empty()) {
           // Loaded once the window has been drawn (StartPendingLoads).
           c.address = f.text;
@@ -569,11 +570,75 @@ struct GtkToolkit::Impl {
     c.shown = f.visible;
   }
 
+  // The browser controls of one window share the web process of its first
+  // view. WebKit can stall for good when another view starts a load before
+  // the first view's own first load has settled which process it uses: the
+  // first view's load then never leaves this process, and the player stays
+  // blank. So the first view loads first, and the others wait until it has
+  // committed a page or failed.
+  GtkWidget* NewBrowserView(WindowState* w) {
+    GtkWidget* view = CreateBrowserView(w->firstBrowser);
+    if (w->firstBrowser) return view;
+    w->firstBrowser = view;
+    // Owned by the view; its handlers go with it.
+    auto* key = new std::pair<Impl*, std::string>(this, w->form.name);
+    g_object_set_data_full(G_OBJECT(view), "telvoro-window", key,
+                           [](gpointer data) { delete static_cast<std::pair<Impl*, std::string>*>(data); });
+    g_signal_connect(view, "load-changed", G_CALLBACK(OnFirstBrowserLoadChanged), key);
+    g_signal_connect(view, "load-failed", G_CALLBACK(OnFirstBrowserLoadFailed), key);
+    return view;
+  }
+
+  static void OnFirstBrowserLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data) {
+    if (event == WEBKIT_LOAD_COMMITTED || event == WEBKIT_LOAD_FINISHED) FirstBrowserSettled(view, data);
+  }
+
+  static gboolean OnFirstBrowserLoadFailed(WebKitWebView* view, WebKitLoadEvent, gchar*, GError* error,
+                                           gpointer data) {
+    // A load given way to another (a newer address, Ruffle's player page) has
+    // settled nothing yet: that other load will.
+    const bool replaced = g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) ||
+                          g_error_matches(error, WEBKIT_POLICY_ERROR,
+                                          WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE);
+    if (!replaced) FirstBrowserSettled(view, data);
+    return FALSE;
+  }
+
+  static void FirstBrowserSettled(WebKitWebView* view, gpointer data) {
+    auto* key = static_cast<std::pair<Impl*, std::string>*>(data);
+    WindowState* w = key->first->Find(key->second);
+    if (!w || w->firstBrowser != GTK_WIDGET(view) || w->firstBrowserSettled) return;
+    w->firstBrowserSettled = true;
+    const std::vector<std::string> names = std::move(w->waitingLoads);
+    w->waitingLoads.clear();
+    for (const std::string& name : names) {
+      auto it = w->controls.find(name);
+      if (it != w->controls.end()) key->first->LoadAddress(w, it->second);
+    }
+  }
+
+  void LoadAddress(WindowState* w, Control& c) {
+    if (!c.inner) return;
+    if (c.inner == w->firstBrowser) {
+      w->firstBrowserLoading = true;
+    } else if (w->firstBrowser && !w->firstBrowserSettled) {
+      // The first view's form address goes first, even before its window is drawn.
+      for (auto& [name, other] : w->controls) {
+        if (other.inner == w->firstBrowser && std::erase(w->pendingLoads, name)) LoadAddress(w, other);
+      }
+      if (w->firstBrowserLoading) {
+        if (std::find(w->waitingLoads.begin(), w->waitingLoads.end(), c.form.name) == w->waitingLoads.end())
+          w->waitingLoads.push_back(c.form.name);
+        return;
+      }
+    }
+    webkit_web_view_load_uri(WEBKIT_WEB_VIEW(c.inner), c.address.ToUtf8().c_str());
+  }
+
   void EnsureBrowser(Control& c) {
     if (c.form.kind != ControlKind::WebBrowser || c.inner) return;
     WindowState* w = c.window;
-    c.inner = CreateBrowserView(w->firstBrowser);
-    if (!w->firstBrowser) w->firstBrowser = c.inner;
+    c.inner = NewBrowserView(w);
     gtk_widget_show(c.inner);
     FixedBoxPut(c.box, c.inner, 0, 0, c.width, c.height);
   }
@@ -845,7 +910,7 @@ void GtkToolkit::WriteText(const Ref& ref, TextProperty property, const Text& va
     c->address = value;
     // A newer address than the form's: the form's is not loaded any more.
     std::erase(w->pendingLoads, c->form.name);
-    webkit_web_view_load_uri(WEBKIT_WEB_VIEW(c->inner), utf8.c_str());
+    impl_->LoadAddress(w, *c);
     return;
   }
   switch (c->form.kind) {

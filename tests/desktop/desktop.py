@@ -38,6 +38,7 @@ class Server:
         self.pages = dict(pages or {})
         self.default = default
         self.requests = []
+        self.arrivals = []  # (monotonic time, path, User-Agent) of each request
         self._lock = threading.Lock()
         server = self
 
@@ -47,6 +48,7 @@ class Server:
             def do_GET(self):
                 with server._lock:
                     server.requests.append(self.path)
+                    server.arrivals.append((time.monotonic(), self.path, self.headers.get("User-Agent", "")))
                 page = server.pages.get(self.path.split("?")[0], server.default)
                 if page is None:
                     body, status, ctype = b"not here", 404, "text/plain"
@@ -73,6 +75,12 @@ class Server:
     def seen(self, path_prefix):
         with self._lock:
             return [p for p in self.requests if p.startswith(path_prefix)]
+
+    def first_arrival(self, path_prefix, agent_part=""):
+        """When the first request for a path under the prefix, from an agent
+        whose User-Agent holds agent_part, arrived; None if none has."""
+        with self._lock:
+            return next((t for t, p, a in self.arrivals if p.startswith(path_prefix) and agent_part in a), None)
 
     def stop(self):
         self._httpd.shutdown()
@@ -108,6 +116,30 @@ class Program:
     def log(self):
         with open(self.log_path, "rb") as f:
             return f.read().decode("utf-8", "replace")
+
+
+def process_tree(root):
+    """(pid, name, names of its ancestors below root) of every process under root."""
+    children = {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                stat = f.read()
+            ppid = int(stat[stat.rindex(")") + 2:].split()[1])
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                cmd = f.read().split(b"\0")
+        except (OSError, ValueError):
+            continue
+        children.setdefault(ppid, []).append((int(entry), os.path.basename(cmd[0].decode(errors="replace"))))
+    tree, stack = [], [(root, [])]
+    while stack:
+        pid, ancestors = stack.pop()
+        for child, name in children.get(pid, []):
+            tree.append((child, name, ancestors))
+            stack.append((child, ancestors + [name]))
+    return tree
 
 
 # --- X ---------------------------------------------------------------------------

@@ -11,6 +11,7 @@ fixed values of the build.
 """
 
 import os
+import signal
 import sys
 import time
 import unittest
@@ -59,6 +60,7 @@ class Windows(unittest.TestCase):
         self.opened = os.path.join(self.work, "opened.txt")
         self.install_tencent_handler()
         self.program = desktop.Program([PROGRAM], os.path.join(ARTIFACTS, f"{self.id().split('.')[-1]}.log"))
+        self.addCleanup(self.finish)  # also when setUp fails, which skips tearDown
         self.main = desktop.window_named("^Telvoro")
         # The start-up sequence ends with the visit count in the caption.
         try:
@@ -66,14 +68,21 @@ class Windows(unittest.TestCase):
                                lambda: desktop.window_name(self.main).startswith("Telvoro 使用人数"), 10)
         except desktop.Timeout:
             pass
-        desktop.wait_until("the tutorial player at load", lambda: self.player.seen(f"/player.php/sid/{TUTORIAL_ID}/"))
+        # The first web process of a fresh machine can take a while (cold
+        # disk, first sandbox); a slow start is not what this waits for.
+        desktop.wait_until("the tutorial player at load",
+                           lambda: self.player.seen(f"/player.php/sid/{TUTORIAL_ID}/"), 45)
 
-    def tearDown(self):
-        # The screen as the test left it, for a look when it failed.
+    def finish(self):
+        # The screen as the test left it, and on failure the program's own
+        # words, which the test runner's output would not show otherwise.
         desktop.screenshot(os.path.join(ARTIFACTS, f"{self.id().split('.')[-1]}-end.png"))
         self.program.stop()
         for server in (self.player, self.notice, self.pages):
             server.stop()
+        result = self._outcome.result
+        if any(test is self for test, _ in result.failures + result.errors):
+            sys.stderr.write(f"--- what telvoro printed ---\n{self.program.log()}--- end ---\n")
 
     # --- helpers ---
 
@@ -142,6 +151,12 @@ class Windows(unittest.TestCase):
                     and close(rows[height - 3][width - 3], PLAYER_COLOUR) and close(rows[60][3], PLAYER_COLOUR))
         desktop.wait_until("the bar over the player", looks_right)
         self.shot("main-window.png", self.main)
+
+        # The hidden control shares the player's web process and visits the
+        # notice page only after the player's own load: the other way round,
+        # WebKit could leave the player blank for good.
+        visit = desktop.wait_until("the hidden control's visit", lambda: self.notice.first_arrival("/notice.html", "AppleWebKit"))
+        self.assertLess(self.player.first_arrival(f"/player.php/sid/{TUTORIAL_ID}/"), visit)
 
     def test_enter_and_the_button_load_the_found_player(self):
         for how in ("enter", "button"):
@@ -239,6 +254,24 @@ class Windows(unittest.TestCase):
                     and close(rows[43][width - 3], WHITE, 8))
         desktop.wait_until("the layout at 1000 by 600", laid_out)
         self.shot("main-window-1000.png", self.main)
+
+    def test_a_crashed_web_process_loads_the_player_again(self):
+        tutorial = f"/player.php/sid/{TUTORIAL_ID}/"
+        # Start-up reads the notice page twice itself, and the hidden control visits it.
+        notices = desktop.wait_until("the hidden control's visit", lambda: len(self.notice.seen("/notice.html")) >= 3)
+        notices = len(self.notice.seen("/notice.html"))
+        before = len(self.player.seen(tutorial))
+        web = [pid for pid, name, _ in desktop.process_tree(self.program.process.pid) if name == "WebKitWebProcess"]
+        self.assertTrue(web, "a web process under the program")
+        for pid in web:
+            os.kill(pid, signal.SIGKILL)
+        desktop.wait_until("the player loaded again", lambda: len(self.player.seen(tutorial)) > before, 45)
+        self.assertIn(f"telvoro: the web process crashed showing http://127.0.0.1:{PLAYER_PORT}{tutorial}v.swf; "
+                      "loading it again", self.program.log())
+        # The hidden control's notice page is not visited again: a visit counts a use.
+        self.assertEqual(len(self.notice.seen("/notice.html")), notices)
+        self.assertTrue(self.program.running())
+        self.assertTrue(desktop.is_viewable(self.main))
 
     def test_closing_the_main_window_ends_the_program(self):
         desktop.click_client(self.main, 300, 200)  # the player: MainWindow has the focus

@@ -20,6 +20,8 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "desktop"))
+import desktop  # noqa: E402
 import make_swf  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -223,33 +225,10 @@ def panel_missing(shot, x0, y0):
     return None
 
 
-def process_tree(root):
-    children = {}
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open("/proc/%s/stat" % entry) as f:
-                stat = f.read()
-            ppid = int(stat[stat.rindex(")") + 2:].split()[1])
-            with open("/proc/%s/cmdline" % entry, "rb") as f:
-                cmd = f.read().split(b"\0")
-        except (OSError, ValueError):
-            continue
-        children.setdefault(ppid, []).append((int(entry), os.path.basename(cmd[0].decode(errors="replace"))))
-    tree, stack = [], [(root, [])]
-    while stack:
-        pid, ancestors = stack.pop()
-        for child, name in children.get(pid, []):
-            tree.append((child, name, ancestors))
-            stack.append((child, ancestors + [name]))
-    return tree
-
-
 def describe(program):
     """The program's process tree with each process's state, for a failure message."""
     states = []
-    for pid, name, _ in [(program.proc.pid, "program", [])] + process_tree(program.proc.pid):
+    for pid, name, _ in [(program.proc.pid, "program", [])] + desktop.process_tree(program.proc.pid):
         try:
             with open("/proc/%d/stat" % pid) as f:
                 stat = f.read()
@@ -261,7 +240,7 @@ def describe(program):
 
 def check_sandbox(pid):
     """Every web process of the program runs under bwrap, in a mount namespace of its own."""
-    web = [(p, a) for p, name, a in process_tree(pid) if name == "WebKitWebProcess"]
+    web = [(p, a) for p, name, a in desktop.process_tree(pid) if name == "WebKitWebProcess"]
     if not web:
         return "no WebKitWebProcess under the program"
     own_ns = os.readlink("/proc/%d/ns/mnt" % pid)
