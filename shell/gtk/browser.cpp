@@ -217,13 +217,16 @@ void OnWebProcessTerminated(WebKitWebView* view, WebKitWebProcessTerminationReas
 
 // A player that does not load is otherwise silent; one line says why.
 gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer) {
-  const bool replaced = g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) ||
-                        g_error_matches(error, WEBKIT_POLICY_ERROR, WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE);
-  if (!replaced) std::fprintf(stderr, "telvoro: %s did not load: %s\n", uri, error->message);
+  if (!LoadWasReplaced(error)) std::fprintf(stderr, "telvoro: %s did not load: %s\n", uri, error->message);
   return FALSE;  // WebKit shows its own error page
 }
 
 }  // namespace
+
+bool LoadWasReplaced(const GError* error) {
+  return g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) ||
+         g_error_matches(error, WEBKIT_POLICY_ERROR, WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE);
+}
 
 GtkWidget* CreateBrowserView(GtkWidget* related) {
   const Context& shared = SharedContext();

@@ -11,4 +11,8 @@ namespace telvoro::shell {
 // then need one web process, not one each.
 GtkWidget* CreateBrowserView(GtkWidget* related = nullptr);
 
+// Whether a failed load only gave way to another: a newer address, or Ruffle's
+// player page in place of a movie's own response.
+bool LoadWasReplaced(const GError* error);
+
 }  // namespace telvoro::shell

@@ -595,12 +595,8 @@ struct GtkToolkit::Impl {
 
   static gboolean OnFirstBrowserLoadFailed(WebKitWebView* view, WebKitLoadEvent, gchar*, GError* error,
                                            gpointer data) {
-    // A load given way to another (a newer address, Ruffle's player page) has
-    // settled nothing yet: that other load will.
-    const bool replaced = g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) ||
-                          g_error_matches(error, WEBKIT_POLICY_ERROR,
-                                          WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE);
-    if (!replaced) FirstBrowserSettled(view, data);
+    // A load that gave way to another has settled nothing yet: that other load will.
+    if (!LoadWasReplaced(error)) FirstBrowserSettled(view, data);
     return FALSE;
   }
 
