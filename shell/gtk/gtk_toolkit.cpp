@@ -69,8 +69,7 @@ struct WindowState {
   std::vector<std::string> pendingLoads;  // browser controls whose form address is still to load
   gulong firstDrawHandler = 0;
   GtkWidget* firstBrowser = nullptr;
-  bool firstBrowserLoading = false;       // a load has been started in it
-  bool firstBrowserSettled = false;       // and has committed a page or failed
+  bool firstBrowserSettled = false;       // its first load has committed a page or failed
   std::vector<std::string> waitingLoads;  // other browser controls waiting for that
 };
 
@@ -615,14 +614,14 @@ struct GtkToolkit::Impl {
 
   void LoadAddress(WindowState* w, Control& c) {
     if (!c.inner) return;
-    if (c.inner == w->firstBrowser) {
-      w->firstBrowserLoading = true;
-    } else if (w->firstBrowser && !w->firstBrowserSettled) {
+    if (c.inner != w->firstBrowser && w->firstBrowser && !w->firstBrowserSettled) {
       // The first view's form address goes first, even before its window is drawn.
       for (auto& [name, other] : w->controls) {
         if (other.inner == w->firstBrowser && std::erase(w->pendingLoads, name)) LoadAddress(w, other);
       }
-      if (w->firstBrowserLoading) {
+      // A view with an address has had a load started in it.
+      const char* firstAddress = webkit_web_view_get_uri(WEBKIT_WEB_VIEW(w->firstBrowser));
+      if (firstAddress && *firstAddress) {
         if (std::find(w->waitingLoads.begin(), w->waitingLoads.end(), c.form.name) == w->waitingLoads.end())
           w->waitingLoads.push_back(c.form.name);
         return;

@@ -32,12 +32,11 @@ def wait_until(what, predicate, timeout=15.0, interval=0.1):
 class Server:
     """An HTTP server on 127.0.0.1:port answering from a table of paths
     (path without query -> (content type, body bytes)), else the default page
-    or 404, and recording every request path. It runs on a thread until stop()."""
+    or 404, and recording every request. It runs on a thread until stop()."""
 
     def __init__(self, port, pages=None, default=None):
         self.pages = dict(pages or {})
         self.default = default
-        self.requests = []
         self.arrivals = []  # (monotonic time, path, User-Agent) of each request
         self._lock = threading.Lock()
         server = self
@@ -47,7 +46,6 @@ class Server:
 
             def do_GET(self):
                 with server._lock:
-                    server.requests.append(self.path)
                     server.arrivals.append((time.monotonic(), self.path, self.headers.get("User-Agent", "")))
                 page = server.pages.get(self.path.split("?")[0], server.default)
                 if page is None:
@@ -74,7 +72,7 @@ class Server:
 
     def seen(self, path_prefix):
         with self._lock:
-            return [p for p in self.requests if p.startswith(path_prefix)]
+            return [p for _, p, _ in self.arrivals if p.startswith(path_prefix)]
 
     def first_arrival(self, path_prefix, agent_part=""):
         """When the first request for a path under the prefix, from an agent
